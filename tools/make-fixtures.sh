@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Makes the short test videos in the folder given:
+#   short.wmv   3 s, moving test picture, 440 Hz tone (WMV2/WMA2 in ASF)
+#   silent.wmv  8 s, test picture, silent sound track
+#   notmedia.wmv  text that is not a video
+set -euo pipefail
+out=${1:?folder}
+mkdir -p "$out"
+ff() { ffmpeg -nostdin -loglevel error -y "$@"; }
+ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=3" \
+   -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=3" \
+   -c:v wmv2 -b:v 400k -c:a wmav2 -b:a 64k -f asf "$out/short.wmv.tmp"
+mv "$out/short.wmv.tmp" "$out/short.wmv"
+ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=8" \
+   -f lavfi -i "anullsrc=channel_layout=stereo:sample_rate=44100" -t 8 \
+   -c:v wmv2 -b:v 300k -c:a wmav2 -b:a 64k -f asf "$out/silent.wmv"
+echo "This is a text file, not a video." >"$out/notmedia.wmv"

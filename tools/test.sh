@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the tests need, builds Cuevox twice (warnings as errors; and
+# with AddressSanitizer + UndefinedBehaviorSanitizer), starts Xvfb, PulseAudio
+# and speech-dispatcher, and runs every test under the sanitizers with CTest.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+"$root/tools/install-deps.sh" packages.txt test-packages.txt
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+cmake --build "$root/build" -j"$jobs"
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCUEVOX_SANITIZE=ON \
+      -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
+cmake --build "$root/build-asan" -j"$jobs"
+
+state=$(mktemp -d /tmp/cuevox-services.XXXXXX)
+trap '"$root/tools/services.sh" stop "$state"; rm -rf "$state"' EXIT
+"$root/tools/services.sh" start "$state"
+# shellcheck disable=SC1091
+source "$state/env"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1
+export LSAN_OPTIONS=suppressions=$root/tools/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$root/build-asan" --output-on-failure --timeout 600

@@ -2,6 +2,7 @@
 # Makes the short test videos in the folder given:
 #   short.wmv   3 s, moving test picture, 440 Hz tone (WMV2/WMA2 in ASF)
 #   silent.wmv  8 s, test picture, silent sound track
+#   tone.wmv    12 s, test picture, steady 440 Hz tone
 #   notmedia.wmv  text that is not a video
 set -euo pipefail
 out=${1:?folder}
@@ -14,4 +15,7 @@ mv "$out/short.wmv.tmp" "$out/short.wmv"
 ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=8" \
    -f lavfi -i "anullsrc=channel_layout=stereo:sample_rate=44100" -t 8 \
    -c:v wmv2 -b:v 300k -c:a wmav2 -b:a 64k -f asf "$out/silent.wmv"
+ff -f lavfi -i "testsrc=size=320x240:rate=25:duration=12" \
+   -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=12,volume=0.5" \
+   -c:v wmv2 -b:v 300k -c:a wmav2 -b:a 64k -f asf "$out/tone.wmv"
 echo "This is a text file, not a video." >"$out/notmedia.wmv"

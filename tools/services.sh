@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts the desktop services the tests use, in this order: Xvfb, PulseAudio
+# Starts the desktop services the tests use, in this order: Xvfb with openbox, PulseAudio
 # with a null sink, speech-dispatcher (one started before PulseAudio stays
 # silent for good). All share one XDG_RUNTIME_DIR.
 #   tools/services.sh start DIR   starts them and writes DIR/env (source it)
@@ -41,6 +41,10 @@ Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
 echo $! >"$dir/xvfb.pid"
 export DISPLAY=$display
 wait_for 10 xdpyinfo
+# A window manager, so windows get frames and can be closed as a user would.
+openbox --sm-disable >"$dir/openbox.log" 2>&1 &
+echo $! >"$dir/openbox.pid"
+wait_for 10 wmctrl -m
 
 pulseaudio -D --exit-idle-time=-1 -n --system=false --disallow-exit \
     --load="module-null-sink sink_name=nullsink norewinds=1" \

@@ -1,0 +1,126 @@
+#include "desktop.h"
+
+#include <QTemporaryDir>
+#include <QtTest>
+
+// The real executable on the test desktop: a window, a click, its sound.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QProcess m_cuevox;
+
+    // Puts the executable beside the given video and script, as a user would.
+    void install(const QString &movie, const QByteArray &dub)
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(QFile::copy(QStringLiteral(CUEVOX_EXECUTABLE), m_dir->filePath("cuevox")));
+        QFile::setPermissions(m_dir->filePath("cuevox"), QFile::ExeOwner | QFile::ReadOwner);
+        if (!movie.isEmpty())
+            QVERIFY(QFile::copy(QStringLiteral(CUEVOX_FIXTURES "/") + movie, m_dir->filePath("movie.wmv")));
+        if (!dub.isNull()) {
+            QFile file(m_dir->filePath("dub.txt"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(dub);
+        }
+    }
+
+    void start()
+    {
+        QVERIFY(desktop::windows("Cuevox").isEmpty());
+        m_cuevox.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_cuevox.start(m_dir->filePath("cuevox"), {});
+        QVERIFY(m_cuevox.waitForStarted());
+    }
+
+    void closeAndExpectExitZero(const QString &window)
+    {
+        desktop::close(window);
+        QVERIFY(m_cuevox.waitForFinished(15000));
+        QCOMPARE(m_cuevox.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_cuevox.exitCode(), 0);
+    }
+
+    static void keepScreenshot(const QString &name)
+    {
+        const QString folder = qEnvironmentVariable("CUEVOX_SCREENSHOTS");
+        if (!folder.isEmpty())
+            desktop::screenshot(folder + '/' + name + ".png");
+    }
+
+private slots:
+    void init()
+    {
+        const QString why = desktop::unavailable();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+    }
+
+    void cleanup()
+    {
+        if (m_cuevox.state() != QProcess::NotRunning) {
+            m_cuevox.kill();
+            m_cuevox.waitForFinished();
+        }
+    }
+
+    void playStartsTheVideoWithItsSound()
+    {
+        install("short.wmv", "");
+        desktop::Recorder recorder(m_dir->filePath("monitor.raw"));
+        start();
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        QTest::qWait(800);
+        const qint64 clickedAt = recorder.elapsed();
+        desktop::click(windows.first(), desktop::PlayButton);
+        QTest::qWait(2000);
+        keepScreenshot("playing");
+        closeAndExpectExitZero(windows.first());
+
+        const auto analysis = desktop::analyse(recorder.stop(), 440);
+        const auto tone = desktop::onsets(analysis, [](const desktop::Window &w) {
+            return w.rms > 200 && w.toneShare > 0.5;
+        });
+        QVERIFY2(!tone.isEmpty(), "the video's tone was not heard");
+        QVERIFY2(tone.first() >= clickedAt, "sound before Play was clicked");
+        QVERIFY2(tone.first() < clickedAt + 1500, qPrintable(QString("tone only %1 ms after the click")
+                                                                  .arg(tone.first() - clickedAt)));
+    }
+
+    void missingScriptShowsOneErrorBoxThenTheWindow()
+    {
+        install("short.wmv", QByteArray());
+        start();
+        const QStringList boxes = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(boxes.size(), 1);
+        const QRect box = desktop::geometry(boxes.first());
+        keepScreenshot("missing-script");
+        desktop::run("xdotool", {"windowfocus", "--sync", boxes.first()});
+        desktop::run("xdotool", {"key", "Return"});
+
+        QElapsedTimer timer;
+        timer.start();
+        QStringList windows;
+        while (timer.elapsed() < 15000) {
+            windows = desktop::windows("Cuevox");
+            if (windows.size() == 1 && windows.first() != boxes.first())
+                break;
+            QThread::msleep(50);
+        }
+        QCOMPARE(windows.size(), 1);
+        QVERIFY(windows.first() != boxes.first());
+        const QRect main = desktop::geometry(windows.first());
+        QVERIFY(main.width() > box.width());
+        // No second box follows.
+        QTest::qWait(1000);
+        QCOMPARE(desktop::windows("Cuevox"), windows);
+        keepScreenshot("missing-script-window");
+        closeAndExpectExitZero(windows.first());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEndToEnd)
+#include "tst_e2e.moc"

@@ -90,6 +90,82 @@ private slots:
                                                                   .arg(tone.first() - clickedAt)));
     }
 
+    // Five cues two seconds apart, with a pause and a resume between the second
+    // and the third. The video's own beeps (at 0.5, 2.5, 4.5 ... s) mark its
+    // time on the recording, so each cue's moment is known to the sample.
+    void scriptIsSpokenOnTime()
+    {
+        install("beeps.wmv", "[00:00.01]one\n[00:00.03]two\n[00:00.05]three\n[00:00.07]four\n[00:00.09]five\n");
+        desktop::Recorder recorder(m_dir->filePath("monitor.raw"));
+        start();
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        QTest::qWait(800);
+        const qint64 clickedAt = recorder.elapsed();
+        desktop::click(windows.first(), desktop::PlayButton);
+        // Pause just after the beep at 4.5 s, before the cue at 5 s.
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.elapsed() >= clickedAt + 4700, 10000);
+        desktop::click(windows.first(), desktop::PauseButton);
+        QTest::qWait(1500);
+        desktop::click(windows.first(), desktop::PauseButton);
+        QTest::qWait(8000);
+        closeAndExpectExitZero(windows.first());
+
+        const auto analysis = desktop::analyse(recorder.stop(), 3000);
+        const auto beeps = desktop::onsets(analysis, [](const desktop::Window &w) {
+            return w.rms > 300 && w.toneShare > 0.6;
+        }, 20);
+        const auto speech = desktop::onsets(analysis, [](const desktop::Window &w) {
+            return w.rms > 300 && w.toneShare < 0.3;
+        }, 50, 350);
+        QCOMPARE(beeps.size(), 6);
+        QCOMPARE(speech.size(), 5);
+        for (int cue = 0; cue < 5; ++cue) {
+            // Cue n is due at 2n + 1 s, 1.5 s before the beep that follows it.
+            const int due = beeps[cue + 1] - 1500;
+            const int late = speech[cue] - due;
+            QVERIFY2(late >= 0 && late <= 400,
+                     qPrintable(QString("cue %1 spoken %2 ms after its time").arg(cue + 1).arg(late)));
+        }
+    }
+
+    // The slider sets the loudness of the video's tone: middle, bottom, top.
+    void volumeFollowsTheSlider()
+    {
+        install("tone.wmv", "");
+        desktop::Recorder recorder(m_dir->filePath("monitor.raw"));
+        start();
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        desktop::click(windows.first(), desktop::PlayButton);
+        QTest::qWait(1500);
+        const qint64 middle = recorder.elapsed();
+        QTest::qWait(1000);
+        desktop::run("xdotool", {"key", "Tab", "Tab", "End"});
+        QTest::qWait(300);
+        const qint64 bottom = recorder.elapsed();
+        QTest::qWait(1000);
+        desktop::run("xdotool", {"key", "Home"});
+        QTest::qWait(300);
+        const qint64 top = recorder.elapsed();
+        QTest::qWait(1000);
+        closeAndExpectExitZero(windows.first());
+
+        const auto analysis = desktop::analyse(recorder.stop(), 440);
+        auto level = [&](qint64 from) {
+            double sum = 0;
+            int count = 0;
+            for (qint64 i = from / 10; i < (from + 700) / 10 && i < analysis.size(); ++i, ++count)
+                sum += analysis[int(i)].rms;
+            return count ? sum / count : -1.0;
+        };
+        const double atMiddle = level(middle), atBottom = level(bottom), atTop = level(top);
+        const QString levels = QString("top %1, middle %2, bottom %3").arg(atTop).arg(atMiddle).arg(atBottom);
+        QVERIFY2(atMiddle > 100, qPrintable(levels));
+        QVERIFY2(atTop > 2 * atMiddle, qPrintable(levels));
+        QVERIFY2(atBottom < 5, qPrintable(levels));
+    }
+
     void missingScriptShowsOneErrorBoxThenTheWindow()
     {
         install("short.wmv", QByteArray());

@@ -44,18 +44,20 @@ inline QStringList windows(const QString &title)
     return out.isEmpty() ? QStringList() : out.split('\n');
 }
 
+// Where the window's inside lies on the screen. (xdotool's own geometry
+// counts the window manager's frame twice, so ask xwininfo.)
 inline QRect geometry(const QString &window)
 {
     QRect rect;
-    for (const QString &line : run("xdotool", {"getwindowgeometry", "--shell", window}).split('\n')) {
-        const QString value = line.section('=', 1);
-        if (line.startsWith("X="))
+    for (const QString &line : run("xwininfo", {"-id", window}).split('\n')) {
+        const QString value = line.section(':', 1).trimmed();
+        if (line.contains("Absolute upper-left X:"))
             rect.moveLeft(value.toInt());
-        else if (line.startsWith("Y="))
+        else if (line.contains("Absolute upper-left Y:"))
             rect.moveTop(value.toInt());
-        else if (line.startsWith("WIDTH="))
+        else if (line.trimmed().startsWith("Width:"))
             rect.setWidth(value.toInt());
-        else if (line.startsWith("HEIGHT="))
+        else if (line.trimmed().startsWith("Height:"))
             rect.setHeight(value.toInt());
     }
     return rect;

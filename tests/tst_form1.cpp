@@ -102,8 +102,12 @@ private slots:
         QWidget *play = form.MediaPlayer1->button(btPlay);
         QWidget *pause = form.MediaPlayer1->button(btPause);
         QCOMPARE(QApplication::focusWidget(), play);
-        QCOMPARE(play->nextInFocusChain(), pause);
-        QCOMPARE(pause->nextInFocusChain(), form.TrackBar1);
+        QTest::keyClick(play, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), pause);
+        QTest::keyClick(pause, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.TrackBar1);
+        QTest::keyClick(form.TrackBar1, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), play);
         QTest::keyClick(play, Qt::Key_Right);
         QCOMPARE(QApplication::focusWidget(), pause);
         QTest::keyClick(pause, Qt::Key_Left);
@@ -149,7 +153,7 @@ private slots:
         auto device = std::make_unique<RecordingDevice>();
         auto *recorded = device.get();
         TForm1 form(dir->path(), std::move(device));
-        QCOMPARE(boxes.texts, QStringList{message.arg(dir->path())});
+        QCOMPARE(boxes.texts, QStringList{QString(message).replace("%1", dir->path())});
         QCOMPARE(boxes.captions, QStringList{"Cuevox"});
         QCOMPARE(boxes.icons(), QList<QMessageBox::Icon>{QMessageBox::Critical});
         QCOMPARE(form.ListBox1->count(), cues);

@@ -27,6 +27,10 @@ public:
     void seek(std::chrono::milliseconds position) override;
     void setVolume(int volume) override;
 
+    // The gain the pipeline applies to the sound, 0.0 (silent) to 1.0 (the
+    // file's level) on a linear scale: what setVolume() turned into.
+    double linearVolume() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -85,8 +85,9 @@ inline void click(const QString &window, QPoint design)
     const QRect rect = geometry(window);
     const double scale = rect.width() / 522.0;
     const QPoint at = rect.topLeft() + QPoint(int(design.x() * scale), int(design.y() * scale));
-    run("xdotool", {"mousemove", "--sync", QString::number(at.x()), QString::number(at.y())});
-    run("xdotool", {"click", "1"});
+    // Not --sync: it waits for a motion event, and there is none when the
+    // pointer already stands there.
+    run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
 }
 
 // Centres of the transport buttons in design pixels.

@@ -21,7 +21,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// --- Owning wrappers for the GStreamer and GLib handles used here ---
+// Owning wrappers for the GStreamer and GLib handles used here.
 
 struct ObjectUnref { void operator()(gpointer object) const { gst_object_unref(object); } };
 struct MessageUnref { void operator()(GstMessage *message) const { gst_message_unref(message); } };
@@ -45,7 +45,7 @@ GstPtr<T> Take(T *object)
     return GstPtr<T>(object ? static_cast<T *>(gst_object_ref_sink(object)) : nullptr);
 }
 
-// --- The one place where GStreamer time meets the program's time ---
+// The one place where GStreamer time meets the program's time.
 
 milliseconds ToMilliseconds(gint64 nanoseconds)
 {

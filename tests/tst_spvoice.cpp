@@ -168,6 +168,9 @@ private:
     std::atomic<int> m_messages{0};
 };
 
+constexpr char NoRealService[] =
+    "No speech-dispatcher socket: start it with tools/services.sh and source its env";
+
 // What the cue clock does on a tick, keeping what it throws.
 void prepareCollecting(TSpVoice &voice, QStringList &thrown)
 {
@@ -197,7 +200,7 @@ private slots:
     void oneConnectionServesUntilItIsLost();
 
 private:
-    void skipUnlessRealService();
+    bool realServiceReachable() const;
     void useAddress(const QString &socketPath);
 
     QByteArray m_address; // SPEECHD_ADDRESS as the test was started with
@@ -225,14 +228,13 @@ void TestSpVoice::cleanup()
     init();
 }
 
-void TestSpVoice::skipUnlessRealService()
+bool TestSpVoice::realServiceReachable() const
 {
     if (m_hadAddress)
-        return;
+        return true;
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (runtime.isEmpty()
-        || !QFileInfo::exists(runtime + QStringLiteral("/speech-dispatcher/speechd.sock")))
-        QSKIP("No speech-dispatcher socket: start it with tools/services.sh and source its env");
+    return !runtime.isEmpty()
+        && QFileInfo::exists(runtime + QStringLiteral("/speech-dispatcher/speechd.sock"));
 }
 
 void TestSpVoice::useAddress(const QString &socketPath)
@@ -252,7 +254,8 @@ void TestSpVoice::speaksOnTheRealService_data()
 
 void TestSpVoice::speaksOnTheRealService()
 {
-    skipUnlessRealService();
+    if (!realServiceReachable())
+        QSKIP(NoRealService);
     QFETCH(QString, text);
     TSpVoice voice;
     QSignalSpy finished(&voice, &TSpVoice::connectFinished);
@@ -274,7 +277,8 @@ void TestSpVoice::speaksOnTheRealService()
 
 void TestSpVoice::emptyTextNeedsNoService()
 {
-    skipUnlessRealService();
+    if (!realServiceReachable())
+        QSKIP(NoRealService);
     TSpVoice voice;
     QCOMPARE(voice.speak(QString(), SVSFlagsAsync), std::optional<int>(0));
     QVERIFY(!voice.connected());

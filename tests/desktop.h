@@ -128,6 +128,12 @@ public:
             m_process.terminate();
             m_process.waitForFinished(5000);
         }
+        return samples();
+    }
+
+    // What has been recorded so far; the recorder goes on.
+    QVector<qint16> samples() const
+    {
         QFile file(m_fileName);
         QVector<qint16> samples;
         if (file.open(QIODevice::ReadOnly)) {

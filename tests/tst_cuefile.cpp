@@ -91,6 +91,14 @@ void TestCueFile::split_data()
     QTest::newRow("only a line end") << QByteArray("\n") << Lines{""};
     QTest::newRow("blank lines kept") << QByteArray("\r\n\r\na\n\n") << Lines{"", "", "a", ""};
     QTest::newRow("not trimmed") << QByteArray(" a \t\n\tb ") << Lines{" a \t", "\tb "};
+    // Long text is searched sixteen bytes at a time: ends at and across the
+    // edges of those blocks.
+    QTest::newRow("CR LF across a block edge")
+        << QByteArray(15, 'a') + "\r\n" + QByteArray(20, 'b') + "\n\r" + QByteArray(14, 'c') + "\r"
+        << Lines{QByteArray(15, 'a'), QByteArray(20, 'b'), "", QByteArray(14, 'c')};
+    QTest::newRow("ends on a block edge")
+        << QByteArray(15, 'a') + "\n" + QByteArray(15, 'b') + "\r" + QByteArray(16, 'c')
+        << Lines{QByteArray(15, 'a'), QByteArray(15, 'b'), QByteArray(16, 'c')};
     QTest::newRow("BOM kept as bytes") << QByteArray("\xEF\xBB\xBF[00:00.01]a")
                                        << Lines{"\xEF\xBB\xBF[00:00.01]a"};
 }

@@ -90,10 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const std::vector<CueSpan> spans = SplitCueLines(input);
     const std::vector<QByteArrayView> expected = ReferenceLines(input);
     Check(spans.size() == expected.size(), "line count");
+    // The lines are counted before they are stored, into exactly that room.
+    Check(spans.capacity() == spans.size(), "lines counted wrongly");
     for (std::size_t i = 0; i < spans.size(); ++i) {
         const CueSpan &span = spans[i];
-        Check(span.begin >= 0 && span.length >= 0 && span.begin + span.length <= input.size(),
-              "span out of range");
+        Check(qsizetype(span.begin) + qsizetype(span.length) <= input.size(), "span out of range");
         Check(input.sliced(span.begin, span.length) == expected[i], "line differs");
     }
 

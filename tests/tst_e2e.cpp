@@ -27,9 +27,10 @@ private:
         }
     }
 
-    void start()
+    void start(const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
     {
         QVERIFY(desktop::windows("Cuevox").isEmpty());
+        m_cuevox.setProcessEnvironment(environment);
         m_cuevox.setProcessChannelMode(QProcess::ForwardedChannels);
         m_cuevox.start(m_dir->filePath("cuevox"), {});
         QVERIFY(m_cuevox.waitForStarted());
@@ -172,6 +173,38 @@ private slots:
         QVERIFY2(atMiddle > 100, qPrintable(levels));
         QVERIFY2(atTop > 2 * atMiddle, qPrintable(levels));
         QVERIFY2(atBottom < 5, qPrintable(levels));
+    }
+
+    // With no speech service to be had, the first cue brings one error box;
+    // the cues after it fail the same way and bring no more, and the video
+    // plays on.
+    void missingSpeechServiceIsReportedOnce()
+    {
+        install("beeps.wmv", "[00:00.01]one\n[00:00.02]two\n[00:00.03]three\n[00:00.04]four\n[00:00.05]five\n");
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SPEECHD_ADDRESS", "unix_socket:" + m_dir->filePath("no-such.sock"));
+        desktop::Recorder recorder(m_dir->filePath("monitor.raw"));
+        start(environment);
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        desktop::click(windows.first(), desktop::PlayButton);
+        const QStringList withBox = desktop::waitForWindows("Cuevox", 2, 10000);
+        QCOMPARE(withBox.size(), 2);
+        keepScreenshot("no-speech-service");
+        const qint64 boxShownAt = recorder.elapsed();
+        QTest::qWait(1500);
+        desktop::run("xdotool", {"key", "Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(desktop::windows("Cuevox").size(), 1, 5000);
+        // Every later cue is due during these seconds and fails again.
+        QTest::qWait(5000);
+        QCOMPARE(desktop::windows("Cuevox"), windows);
+        closeAndExpectExitZero(windows.first());
+
+        const auto beeps = desktop::onsets(desktop::analyse(recorder.stop(), 3000), [](const desktop::Window &w) {
+            return w.rms > 300 && w.toneShare > 0.6;
+        }, 20);
+        QVERIFY2(!beeps.isEmpty() && beeps.last() > boxShownAt + 1000,
+                 "the video stopped when the error box came");
     }
 
     void missingScriptShowsOneErrorBoxThenTheWindow()

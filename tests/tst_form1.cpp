@@ -179,6 +179,68 @@ private slots:
         QVERIFY(!form.Timer1->isActive());
     }
 
+    // Files that are not a playable video, on the real device: one error box
+    // with the media system's text, the script loaded, the window usable.
+    void unplayableMovie_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QByteArray noise(64 * 1024, '\0');
+        quint32 seed = 12345;
+        for (char &byte : noise)
+            byte = char((seed = seed * 1103515245u + 12345u) >> 24);
+        QTest::newRow("text") << QByteArray("Not a video at all.\n");
+        QTest::newRow("empty") << QByteArray();
+        QTest::newRow("random bytes") << noise;
+    }
+    void unplayableMovie()
+    {
+        QFETCH(QByteArray, content);
+        auto dir = folderWith(true, false);
+        QFile movie(dir->filePath("movie.wmv"));
+        QVERIFY(movie.open(QIODevice::WriteOnly));
+        movie.write(content);
+        movie.close();
+        ErrorBoxWatcher boxes;
+        TForm1 form(dir->path());
+        QCOMPARE(boxes.texts.size(), 1);
+        QVERIFY(!boxes.texts.first().isEmpty());
+        QCOMPARE(form.ListBox1->count(), 2);
+        QCOMPARE(form.MediaPlayer1->mode(), Mode::NotOpen);
+        QVERIFY(!usable(form, btPlay));
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+    }
+
+    // A video cut short plays what it has and ends, with one report at most.
+    void truncatedMovie_data()
+    {
+        QTest::addColumn<int>("percent");
+        QTest::newRow("half") << 50;
+        QTest::newRow("the first 2 %") << 2;
+    }
+    void truncatedMovie()
+    {
+        QFETCH(int, percent);
+        auto dir = folderWith(true, false);
+        QFile video(QStringLiteral(CUEVOX_FIXTURES "/short.wmv"));
+        QVERIFY(video.open(QIODevice::ReadOnly));
+        QFile movie(dir->filePath("movie.wmv"));
+        QVERIFY(movie.open(QIODevice::WriteOnly));
+        movie.write(video.read(video.size() * percent / 100));
+        movie.close();
+        ErrorBoxWatcher boxes;
+        TForm1 form(dir->path());
+        form.show();
+        if (form.MediaPlayer1->mode() == Mode::NotOpen) { // too little to open
+            QCOMPARE(boxes.texts.size(), 1);
+            return;
+        }
+        form.MediaPlayer1->press(btPlay);
+        QTRY_COMPARE_WITH_TIMEOUT(form.MediaPlayer1->mode(), Mode::Stopped, 10000);
+        QVERIFY(boxes.texts.size() <= 1);
+        QVERIFY(usable(form, btPlay));
+    }
+
     // Play, Pause, Pause, Play and the end of the media, on the real device.
     void transport()
     {

@@ -51,6 +51,14 @@ private:
         }, 50, 350);
     }
 
+    // How late speech began after its cue's moment: cues lie at whole
+    // seconds, half a second after a beep of the video's own sound.
+    static int lateness(const QVector<int> &beeps, int speech)
+    {
+        auto beep = std::lower_bound(beeps.begin(), beeps.end(), speech);
+        return beep == beeps.begin() ? -1000000 : speech - (*(beep - 1) + 500);
+    }
+
     static void keepScreenshot(const QString &name)
     {
         const QString folder = qEnvironmentVariable("CUEVOX_SCREENSHOTS");
@@ -126,12 +134,12 @@ private slots:
         qInfo() << "beeps at" << beeps << "speech at" << speech;
         QCOMPARE(speech.size(), 5);
         // The recording is read in 10 ms steps and a beep's first step may be
-        // too mixed to count, and so may a word's: moments are known to 30 ms.
-        const int Slack = 30;
+        // too mixed to count, and so may a word's; and the video's sound and
+        // the speech reach the speakers through two streams whose latencies
+        // differ a little. Moments are known to about 50 ms.
+        const int Slack = 50;
         for (int cue = 0; cue < speech.size(); ++cue) {
-            auto beep = std::lower_bound(beeps.begin(), beeps.end(), speech[cue]);
-            QVERIFY2(beep != beeps.begin(), "no beep before a cue");
-            const int late = speech[cue] - (*(beep - 1) + 500);
+            const int late = lateness(beeps, speech[cue]);
             qInfo("cue %d: %d ms after its time", cue + 1, late);
             QVERIFY2(late >= -Slack && late <= 400,
                      qPrintable(QString("cue %1 spoken %2 ms after its time").arg(cue + 1).arg(late)));
@@ -205,6 +213,57 @@ private slots:
         }, 20);
         QVERIFY2(!beeps.isEmpty() && beeps.last() > boxShownAt + 1000,
                  "the video stopped when the error box came");
+    }
+
+    // The program starts the speech service itself (none runs for it), the
+    // service dies after the first cue: one error box, then the program
+    // starts it again and every cue is still heard once, in order.
+    void speechServiceStartedAndRestartedByTheProgram()
+    {
+        install("beeps.wmv", "[00:00.01]one\n[00:00.03]three\n[00:00.07]seven\n[00:00.09]nine\n");
+        // A runtime folder of its own, so the service it starts is its own.
+        const QString runtime = m_dir->filePath("runtime");
+        QVERIFY(QDir().mkpath(runtime));
+        QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("PULSE_SERVER", "unix:" + qEnvironmentVariable("XDG_RUNTIME_DIR") + "/pulse/native");
+        environment.insert("XDG_RUNTIME_DIR", runtime);
+        const QString pidFile = runtime + "/speech-dispatcher/pid/speech-dispatcher.pid";
+        auto killService = [&] {
+            QFile file(pidFile);
+            if (file.open(QIODevice::ReadOnly))
+                QProcess::execute("kill", {"-KILL", QString::fromLatin1(file.readAll().trimmed())});
+        };
+
+        desktop::Recorder recorder(m_dir->filePath("monitor.raw"));
+        start(environment);
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        QTest::qWait(500);
+        QVERIFY(!QFile::exists(pidFile));
+        desktop::click(windows.first(), desktop::PlayButton);
+        QTRY_COMPARE_WITH_TIMEOUT(speechOnsets(recorder.samples()).size(), 1, 10000);
+        QTest::qWait(500);
+        QVERIFY(QFile::exists(pidFile));
+        killService();
+        QCOMPARE(desktop::waitForWindows("Cuevox", 2, 10000).size(), 2);
+        desktop::run("xdotool", {"key", "Return"});
+        QTRY_COMPARE_WITH_TIMEOUT(desktop::windows("Cuevox").size(), 1, 5000);
+        QTest::qWait(7000);
+        QCOMPARE(desktop::windows("Cuevox"), windows);
+        closeAndExpectExitZero(windows.first());
+        killService();
+
+        const auto samples = recorder.stop();
+        const auto beeps = desktop::onsets(desktop::analyse(samples, 3000), [](const desktop::Window &w) {
+            return w.rms > 300 && w.toneShare > 0.6;
+        }, 20);
+        const auto speech = speechOnsets(samples);
+        qInfo() << "beeps at" << beeps << "speech at" << speech;
+        QCOMPARE(speech.size(), 4);
+        // The cue that met the dead service goes out late; the rest on time.
+        for (int cue : {0, 2, 3})
+            QVERIFY2(lateness(beeps, speech[cue]) <= 400, qPrintable(QString("cue %1 late").arg(cue + 1)));
     }
 
     void missingScriptShowsOneErrorBoxThenTheWindow()

@@ -29,8 +29,11 @@ void TListBox::addText(QByteArray text)
     if (count() == 0)
         clear();
     try {
+        // The lines of both texts must still be told apart in one buffer.
+        if (text.size() > CueTextLimit - m_text.size())
+            throw std::bad_alloc();
         std::vector<CueSpan> lines = SplitCueLines(text);
-        const qsizetype offset = m_text.size();
+        const quint32 offset = quint32(m_text.size());
         for (CueSpan &line : lines)
             line.begin += offset;
         // Everything that can run out of memory happens before the list

@@ -20,7 +20,7 @@ trap '"$root/tools/services.sh" stop "$state"; rm -rf "$state"' EXIT
 # shellcheck disable=SC1091
 source "$state/env"
 
-export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0:strict_string_checks=1
+export ASAN_OPTIONS=detect_leaks=1:fast_unwind_on_malloc=0
 export LSAN_OPTIONS=suppressions=$root/tools/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$root/build-asan" --output-on-failure --timeout 600

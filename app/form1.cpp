@@ -2,6 +2,7 @@
 
 #include "app/errorbox.h"
 #include "app/panel.h"
+#include "app/volumeaccessible.h"
 #include "cue/cueclock.h"
 #include "cue/cuelist.h"
 #include "speech/spvoice.h"
@@ -122,7 +123,9 @@ void TForm1::createListBox()
 
 void TForm1::createTrackBar()
 {
+    TVolumeAccessible::install();
     TrackBar1 = new QSlider(Qt::Vertical, this);
+    TrackBar1->setObjectName(QStringLiteral("TrackBar1"));
     TrackBar1->setGeometry(scaled(488, 16, 25, 361));
     TrackBar1->setRange(0, 1000);
     TrackBar1->setSingleStep(1);

@@ -2,6 +2,7 @@
 #include "errorboxwatcher.h"
 #include "recordingdevice.h"
 
+#include <QAccessible>
 #include <QSlider>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
@@ -97,6 +98,22 @@ private slots:
         QTest::keyClick(form->TrackBar1, Qt::Key(key));
         QCOMPARE(form->TrackBar1->value(), position);
         QCOMPARE(m_device->volumes, QList<int>{volume});
+    }
+
+    // A screen reader hears the volume, not the slider's inverted position.
+    void screenReaderValueIsTheVolume()
+    {
+        auto form = makeForm();
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(form->TrackBar1);
+        QVERIFY(accessible);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Volume"));
+        QAccessibleValueInterface *value = accessible->valueInterface();
+        QVERIFY(value);
+        form->TrackBar1->setValue(200);
+        QCOMPARE(value->currentValue().toInt(), 800);
+        value->setCurrentValue(1000);
+        QCOMPARE(form->TrackBar1->value(), 0);
+        QCOMPARE(m_device->volumes.last(), 1000);
     }
 
     void dragReleaseSendsTheFinalVolumeAgain()

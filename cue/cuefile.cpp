@@ -81,8 +81,8 @@ void ForEachLine(QByteArrayView text, LineFound lineFound)
     const char *data = text.data();
     const qsizetype size = text.size();
     qsizetype begin = 0;
-    // A CR or LF at end closes the line that starts at begin; the LF of a
-    // CR LF pair lies before the next line's begin and is passed over.
+    // The CR or LF at position end closes the line that starts at begin;
+    // the LF of a CR LF pair lies before the next begin and is passed over.
     const auto lineEnd = [&](qsizetype end) {
         if (end < begin)
             return;

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSize>
+#include <QTimer>
 
 #include <algorithm>
 #include <atomic>
@@ -145,7 +146,11 @@ quint16 NextDeviceId()
 
 struct TGstMediaDevice::Impl
 {
-    explicit Impl(TGstMediaDevice *owner) : q(owner) {}
+    explicit Impl(TGstMediaDevice *owner) : q(owner), stallWatch(owner)
+    {
+        stallWatch.setInterval(500);
+        QObject::connect(&stallWatch, &QTimer::timeout, owner, [this] { watchForStall(); });
+    }
 
     TGstMediaDevice *const q;
 
@@ -158,6 +163,15 @@ struct TGstMediaDevice::Impl
     bool atEnd = false;
     QSize destination; // invalid: the video's own size
     int volume = 1000;
+
+    // The sound output's clock drives playback. A sound server that stops
+    // taking data (PulseAudio's null sink does, now and then, at the start)
+    // would hold the picture still for good; when the position stands still
+    // while playing, playback moves to the system clock instead.
+    QTimer stallWatch;
+    gint64 lastPosition = -1;
+    int stillChecks = 0;
+    void watchForStall();
 
     // Counts opens, so that news from a pipeline already closed is ignored.
     std::atomic<quint64> session{0};
@@ -247,8 +261,28 @@ void TGstMediaDevice::Impl::applyVolume()
         g_object_set(pipeline.get(), "volume", wantedGain(), nullptr);
 }
 
+void TGstMediaDevice::Impl::watchForStall()
+{
+    gint64 now = -1;
+    if (mode != Mode::Playing || atEnd || !gst_element_query_position(pipeline.get(), GST_FORMAT_TIME, &now)) {
+        stillChecks = 0;
+        return;
+    }
+    stillChecks = now == lastPosition ? stillChecks + 1 : 0;
+    lastPosition = now;
+    if (stillChecks < 3)
+        return;
+    stillChecks = 0;
+    GstPtr<GstClock> system(gst_system_clock_obtain());
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline.get()), system.get());
+    // A new clock takes effect at the next change to PLAYING.
+    gst_element_set_state(pipeline.get(), GST_STATE_PAUSED);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+}
+
 void TGstMediaDevice::Impl::teardown()
 {
+    stallWatch.stop();
     if (pipeline) {
         // Stops the streaming threads, so no callback runs past this point.
         gst_element_set_state(pipeline.get(), GST_STATE_NULL);
@@ -433,6 +467,7 @@ void TGstMediaDevice::open(const QString &fileName)
     d->session.fetch_add(1);
     d->mode = Mode::Stopped;
     d->id = NextDeviceId();
+    d->stallWatch.start();
     // From here on the bus is read as messages arrive; what came before is
     // read now.
     gst_bus_set_sync_handler(d->bus.get(), &Impl::onBusMessage, d.get(), nullptr);

@@ -89,6 +89,7 @@ private slots:
     void volumeIsCubic_data();
     void volumeIsCubic();
     void volumeRisesSteadily();
+    void playsOnWhenTheSoundServerStalls();
 
 private:
     QTemporaryDir m_dir;
@@ -306,6 +307,26 @@ void TstMediaDevice::volumeRisesSteadily()
         QVERIFY2(device.linearVolume() > previous, qPrintable(QString::number(volume)));
         previous = device.linearVolume();
     }
+}
+
+// The sound server stops taking data (here: it is stopped with SIGSTOP); the
+// picture must go on all the same.
+void TstMediaDevice::playsOnWhenTheSoundServerStalls()
+{
+    QFile pidFile(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/pulse/pid"));
+    if (!pidFile.open(QIODevice::ReadOnly))
+        QSKIP("needs a PulseAudio server of the test's own (tools/services.sh starts one)");
+    const QString pid = QString::fromLatin1(pidFile.readAll().trimmed());
+    TGstMediaDevice device;
+    device.open(Fixture("tone.wmv"));
+    device.play();
+    QTRY_VERIFY(device.position() > std::chrono::milliseconds(500));
+    QCOMPARE(QProcess::execute("kill", {"-STOP", pid}), 0);
+    const auto stalledAt = device.position();
+    const bool goesOn = QTest::qWaitFor([&] { return device.position() > stalledAt + std::chrono::seconds(2); }, 8000);
+    QProcess::execute("kill", {"-CONT", pid});
+    QVERIFY(goesOn);
+    QCOMPARE(device.mode(), Mode::Playing);
 }
 
 int main(int argc, char **argv)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, builds Cuevox twice (warnings as errors; and
 # with AddressSanitizer + UndefinedBehaviorSanitizer), starts Xvfb, PulseAudio
-# and speech-dispatcher, and runs every test under the sanitizers with CTest.
+# and speech-dispatcher and runs every test under the sanitizers with CTest.
+# Before the tests it fuzzes the cue reader for a minute.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -13,6 +14,9 @@ cmake --build "$root/build" -j"$jobs"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCUEVOX_SANITIZE=ON \
       -DCMAKE_COMPILE_WARNING_AS_ERROR=ON
 cmake --build "$root/build-asan" -j"$jobs"
+
+# A minute of fuzzing the cue reader (clang, libFuzzer, ASan + UBSan).
+"$root/tools/fuzz.sh" 60
 
 state=$(mktemp -d /tmp/cuevox-services.XXXXXX)
 trap '"$root/tools/services.sh" stop "$state"; rm -rf "$state"' EXIT

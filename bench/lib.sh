@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by bench/run.sh and bench/soak.sh (sourced, not run): installing,
 # building, the desktop services, test movies, and driving the real
 # executable on the test desktop the way tests/desktop.h does.
@@ -18,6 +19,7 @@ bench_install() {
     if [ -n "$missing" ]; then
         local sudo=""
         [ "$(id -u)" = 0 ] || sudo=sudo
+        # shellcheck disable=SC2086 # one word per package
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends $missing
     fi
 }
@@ -43,9 +45,14 @@ bench_services_start() {
     # window manager fail to start; another number usually works.
     local attempt
     for attempt in 1 2 3; do
-        "$bench_root/tools/services.sh" start "$bench_state/services" >/dev/null && break
+        "$bench_root/tools/services.sh" start "$bench_state/services" >/dev/null 2>"$bench_state/services.err" \
+            && break
         "$bench_root/tools/services.sh" stop "$bench_state/services"
-        [ "$attempt" -lt 3 ] || { echo "bench: the desktop services did not start" >&2; exit 1; }
+        if [ "$attempt" = 3 ]; then
+            cat "$bench_state/services.err" >&2
+            echo "bench: the desktop services did not start" >&2
+            exit 1
+        fi
     done
     # shellcheck disable=SC1091
     source "$bench_state/services/env"
@@ -146,8 +153,7 @@ cuevox_start() { # folder
     (cd "$1" && exec /usr/bin/time -f "%U %S %M %e" -o "$1/time.txt" ./cuevox 2>>"$1/stderr.txt") &
     time_pid=$!
     cuevox_window=""
-    local tries
-    for tries in $(seq 200); do
+    for _ in $(seq 200); do
         cuevox_window=$(xdotool search --onlyvisible --name '^Cuevox$' 2>/dev/null | head -n 1 || true)
         [ -n "$cuevox_window" ] && break
         sleep 0.05
@@ -170,8 +176,7 @@ cuevox_play() {
 # Closes the window as a user would and waits for the program to end.
 cuevox_close() {
     wmctrl -i -c "$cuevox_window"
-    local tries
-    for tries in $(seq 150); do
+    for _ in $(seq 150); do
         kill -0 "$time_pid" 2>/dev/null || break
         sleep 0.1
     done

@@ -6,9 +6,25 @@
 
 namespace {
 
+// Characters of a bad value that an error message quotes. A longer value is
+// cut short with an ellipsis: a line of megabytes would make an error box
+// that takes minutes to lay out and cannot be read.
+constexpr qsizetype QuotedLimit = 40;
+
 [[noreturn]] void ThrowNotInteger(QByteArrayView text)
 {
-    throw Error(QString("'%1' is not a valid integer value").arg(QString::fromLocal8Bit(text)));
+    // No character takes more than 4 bytes, so this prefix holds more than
+    // the limit whenever the value is longer.
+    const qsizetype prefix = 4 * (QuotedLimit + 1);
+    QString quoted = QString::fromLocal8Bit(text.first(qMin(text.size(), prefix)));
+    if (quoted.size() > QuotedLimit || text.size() > prefix) {
+        qsizetype cut = qMin(quoted.size(), QuotedLimit);
+        if (cut > 0 && quoted.at(cut - 1).isHighSurrogate())
+            --cut;
+        quoted.truncate(cut);
+        quoted += QChar(0x2026);
+    }
+    throw Error(QString("'%1' is not a valid integer value").arg(quoted));
 }
 
 int HexDigit(char c)
@@ -110,5 +126,19 @@ CueTime ReadCueTime(QByteArrayView line)
 QByteArrayView CueText(QByteArrayView line)
 {
     constexpr qsizetype headLength = 10;
-    return line.size() > headLength ? line.sliced(headLength) : QByteArrayView();
+    if (line.size() <= headLength)
+        return {};
+    QByteArrayView text = line.sliced(headLength);
+    if (text.size() <= CueTextSpokenLimit)
+        return text;
+    // Cut at the last blank that fits, if not too far back, or else before
+    // a character that would be split (UTF-8 continuation bytes run
+    // 0x80..0xBF).
+    qsizetype cut = text.first(CueTextSpokenLimit + 1).lastIndexOf(' ');
+    if (cut < CueTextSpokenLimit / 2) {
+        cut = CueTextSpokenLimit;
+        while (cut > 0 && (uchar(text[cut]) & 0xC0) == 0x80)
+            --cut;
+    }
+    return text.first(cut);
 }

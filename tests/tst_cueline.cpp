@@ -5,9 +5,11 @@
 
 namespace {
 
-QString NotInteger(const char *text)
+// The message for a bad value; `cut` when it is quoted cut short.
+QString NotInteger(QByteArrayView text, bool cut = false)
 {
-    return QStringLiteral("'%1' is not a valid integer value").arg(QString::fromUtf8(text));
+    return QStringLiteral("'%1%2' is not a valid integer value")
+        .arg(QString::fromUtf8(text), cut ? QString(QChar(0x2026)) : QString());
 }
 
 } // namespace
@@ -20,6 +22,10 @@ private slots:
     void strToInt();
     void readCueTime_data();
     void readCueTime();
+    void longValueIsQuotedShort_data();
+    void longValueIsQuotedShort();
+    void longTextIsSpokenShort_data();
+    void longTextIsSpokenShort();
 };
 
 void TestCueLine::strToInt_data()
@@ -144,6 +150,70 @@ void TestCueLine::readCueTime()
     } catch (const Error &e) {
         QCOMPARE(e.message(), error);
     }
+}
+
+// A bad value of megabytes is quoted by its first 40 characters, so the error
+// box stays small; 40 or fewer are quoted whole.
+void TestCueLine::longValueIsQuotedShort_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QString>("error");
+
+    const QByteArray x40(40, 'x');
+    QTest::newRow("40 quoted whole") << "[00:00." + x40 + "]a" << NotInteger(x40);
+    QTest::newRow("41 cut") << "[00:00." + x40 + "y]a" << NotInteger(x40, true);
+    QTest::newRow("10 MB cut") << "[00:00.1" + QByteArray(10'000'000, 'x') + "]a"
+                               << NotInteger("1" + QByteArray(39, 'x'), true);
+    QTest::newRow("10 MB of digits cut") << "[00:00." + QByteArray(10'000'000, '9') + "]a"
+                                         << NotInteger(QByteArray(40, '9'), true);
+    // é is two bytes in UTF-8: 40 of them are cut as characters, not bytes.
+    QByteArray e41;
+    for (int i = 0; i < 41; ++i)
+        e41 += "\xC3\xA9";
+    QTest::newRow("cut as characters") << "[00:00." + e41 + "]a"
+                                       << NotInteger(e41.left(80), true);
+}
+
+void TestCueLine::longValueIsQuotedShort()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QString, error);
+    try {
+        ReadCueTime(line);
+        QFAIL("no error");
+    } catch (const Error &e) {
+        QCOMPARE(e.message(), error);
+    }
+}
+
+// Only the first 4096 bytes of a huge cue are spoken, cut at a blank where
+// one lies in the second half of them, else at a character's start.
+void TestCueLine::longTextIsSpokenShort_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("spoken");
+
+    const QByteArray words = QByteArray("lorem ipsum dolor ").repeated(600'000);
+    QTest::newRow("4096 whole") << QByteArray(4096, 'a') << QByteArray(4096, 'a');
+    QTest::newRow("10 MB of words cut at a blank")
+        << words << QByteArray("lorem ipsum dolor ").repeated(227) + "lorem";
+    QTest::newRow("blank at the very limit") << QByteArray(4096, 'a') + " b" << QByteArray(4096, 'a');
+    QTest::newRow("no blank") << QByteArray(10'000'000, 'a') << QByteArray(4096, 'a');
+    QTest::newRow("blank too far back") << "ab " + QByteArray(5000, 'c') << "ab " + QByteArray(4093, 'c');
+    // 4096 bytes would end inside the 2049th "é".
+    QByteArray e;
+    for (int i = 0; i < 3000; ++i)
+        e += "\xC3\xA9";
+    QTest::newRow("character not split") << "a" + e << "a" + e.left(4094);
+}
+
+void TestCueLine::longTextIsSpokenShort()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, spoken);
+    const QByteArray line = "[00:00.02]" + text;
+    QCOMPARE(ReadCueTime(line).seconds, 2);
+    QCOMPARE(CueText(line).toByteArray(), spoken);
 }
 
 QTEST_APPLESS_MAIN(TestCueLine)

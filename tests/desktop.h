@@ -7,8 +7,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QStringList>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QThread>
 #include <QVector>
@@ -102,6 +104,41 @@ inline void close(const QString &window)
 inline bool screenshot(const QString &fileName)
 {
     return QProcess::execute("import", {"-window", "root", fileName}) == 0;
+}
+
+// What the video panel shows on the screen now: its inside, in the window's
+// design pixels (8, 8, 481, 377) less its one-pixel border, scaled as the
+// window is.
+inline QImage panelPicture(const QString &window)
+{
+    const QRect rect = geometry(window);
+    const double scale = rect.width() / 522.0;
+    const QRect panel(rect.left() + int(9 * scale), rect.top() + int(9 * scale), int(479 * scale),
+                      int(375 * scale));
+    QTemporaryFile file(QDir::tempPath() + "/cuevox-panel-XXXXXX.png");
+    if (!file.open())
+        return {};
+    QProcess::execute("import", {"-window", "root", "-crop",
+                                 QString("%1x%2+%3+%4").arg(panel.width()).arg(panel.height())
+                                     .arg(panel.left()).arg(panel.top()),
+                                 file.fileName()});
+    return QImage(file.fileName());
+}
+
+// Whether the panel's picture changes within timeoutMs: the video plays and
+// the window paints it.
+inline bool pictureMoves(const QString &window, int timeoutMs = 5000)
+{
+    const QImage first = panelPicture(window);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        QTest::qWait(200);
+        const QImage now = panelPicture(window);
+        if (!first.isNull() && !now.isNull() && now != first)
+            return true;
+    }
+    return false;
 }
 
 // Records the null sink's monitor as 16 kHz mono 16-bit samples.
@@ -207,6 +244,23 @@ QVector<int> onsets(const QVector<Window> &windows, Predicate inside, int minLen
         if (stretch.length >= minLengthMs)
             result << stretch.start;
     return result;
+}
+
+// Where speech begins on a recording: loud stretches that are not the
+// video's 3 kHz beeps.
+inline QVector<int> speechOnsets(const QVector<qint16> &samples)
+{
+    return onsets(analyse(samples, 3000), [](const Window &w) {
+        return w.rms > 300 && w.toneShare < 0.3;
+    }, 50, 350);
+}
+
+// Where the beeps of beeps.wmv begin on a recording.
+inline QVector<int> beepOnsets(const QVector<qint16> &samples)
+{
+    return onsets(analyse(samples, 3000), [](const Window &w) {
+        return w.rms > 300 && w.toneShare > 0.6;
+    }, 20);
 }
 
 } // namespace desktop

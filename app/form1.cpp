@@ -19,7 +19,12 @@ TForm1 *Form1 = nullptr;
 
 namespace {
 constexpr int DesignTextHeight = 13;
-}
+
+// A cue's moment is when the viewer hears that point of the video. The
+// player's position trails its sound by a few milliseconds and speech takes
+// a few more to be heard, so cues are handed over this much ahead.
+constexpr std::chrono::milliseconds CueSoundLead{20};
+} // namespace
 
 TForm1::TForm1(const QString &dataFolder, std::unique_ptr<TMediaDevice> device, QWidget *parent)
     : QWidget(parent), m_dataFolder(dataFolder)
@@ -58,6 +63,7 @@ TForm1::~TForm1()
     // Components go in this order: the video leaves the panel before the
     // device closes, and the voice is released before the timer.
     Timer1->stop();
+    m_cueMoment->stop();
     delete TrackBar1;
     delete ListBox1;
     delete Panel1;
@@ -152,6 +158,10 @@ void TForm1::createTimerAndVoice()
     Timer1->setTimerType(Qt::PreciseTimer);
     Timer1->setInterval(10);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    m_cueMoment = new QTimer(this);
+    m_cueMoment->setTimerType(Qt::PreciseTimer);
+    m_cueMoment->setSingleShot(true);
+    connect(m_cueMoment, &QTimer::timeout, this, &TForm1::Timer1Timer);
     SpVoice1 = new TSpVoice(this);
 }
 
@@ -177,6 +187,7 @@ void TForm1::MediaPlayer1Click(QObject *, TMPBtnType Button, bool &)
             Timer1->start();
     } else if (Button == btPause) {
         Timer1->stop();
+        m_cueMoment->stop();
     }
 }
 
@@ -186,8 +197,15 @@ void TForm1::Timer1Timer()
     if (m_inTick)
         return;
     m_inTick = true;
-    RunGuarded([this] { TickCueClock(*ListBox1, MediaPlayer1->position(), *SpVoice1, *Label1, *Label2); });
+    std::chrono::milliseconds untilDue{-1};
+    RunGuarded([this, &untilDue] {
+        TickCueClock(*ListBox1, MediaPlayer1->position() + CueSoundLead, *SpVoice1, *Label1, *Label2, &untilDue);
+    });
     m_inTick = false;
+    // Ticks alone would hand a cue over up to a whole period after its moment.
+    if (Timer1->isActive() && untilDue > std::chrono::milliseconds::zero()
+        && untilDue <= Timer1->intervalAsDuration())
+        m_cueMoment->start(untilDue);
 }
 
 void TForm1::TrackBar1Change()

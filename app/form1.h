@@ -60,6 +60,8 @@ private:
     QString m_dataFolder;
     double m_scale = 1.0;
     bool m_inTick = false;
+    // Fires once at the moment the head cue falls due, between two ticks.
+    QTimer *m_cueMoment = nullptr;
 };
 
 extern TForm1 *Form1;

@@ -15,7 +15,7 @@ QString MinutesSeconds(qint64 minutes, qint64 seconds)
 } // namespace
 
 bool TickCueClock(TListBox &cues, std::chrono::milliseconds position, CueSpeaker &voice,
-                  QLabel &currentLabel, QLabel &cueLabel)
+                  QLabel &currentLabel, QLabel &cueLabel, std::chrono::milliseconds *untilDue)
 {
     if (cues.count() == 0)
         return false;
@@ -37,6 +37,8 @@ bool TickCueClock(TListBox &cues, std::chrono::milliseconds position, CueSpeaker
     // Compared as totals, so a late cue goes out at once and 0:75 means 1:15.
     const qint64 due = qint64(cue.minutes) * 60 + cue.seconds;
     if (due > current) {
+        if (untilDue)
+            *untilDue = std::chrono::seconds(due) - position;
         if (due - current <= CuePrepareLead.count())
             voice.prepare();
         return false;

@@ -31,6 +31,7 @@ constexpr std::chrono::seconds CuePrepareLead{2};
 // of the list and, when it is due, speaks its text and removes it. Shows the
 // last comparison in the two labels ("1.5" is 1 min 5 s). A head whose time
 // cannot be read is removed and its error thrown, so it is reported once.
-// Returns true when a cue was handed to the voice.
+// Returns true when a cue was handed to the voice. When the head is not due
+// yet and untilDue is given, it receives how long until it is.
 bool TickCueClock(TListBox &cues, std::chrono::milliseconds position, CueSpeaker &voice,
-                  QLabel &currentLabel, QLabel &cueLabel);
+                  QLabel &currentLabel, QLabel &cueLabel, std::chrono::milliseconds *untilDue = nullptr);

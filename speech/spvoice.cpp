@@ -82,6 +82,19 @@ QString readableReason(const char *reason)
     return text;
 }
 
+// A speech module just started spends tens of milliseconds more on its first
+// text (loading the voice, opening its sound output). A silent word now takes
+// that cost ahead of the first cue; as a notification it is cancelled by any
+// cue that comes while it is still being spoken, so it never delays one.
+void primeVoice(SPDConnection *connection)
+{
+    const int volume = spd_get_volume(connection);
+    if (spd_set_volume(connection, -100) != 0)
+        return;
+    spd_say(connection, SPD_NOTIFICATION, "a");
+    spd_set_volume(connection, volume);
+}
+
 struct Attempt
 {
     Connection connection;
@@ -114,6 +127,7 @@ Attempt connectToService()
         attempt.failure = QStringLiteral("Interface not supported");
         return attempt;
     }
+    primeVoice(connection.get());
     attempt.connection = std::move(connection);
     return attempt;
 }

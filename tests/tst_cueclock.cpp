@@ -51,6 +51,8 @@ class TestCueClock : public QObject
 private slots:
     void tick_data();
     void tick();
+    void untilDue_data();
+    void untilDue();
 };
 
 // Each tick is traced as "<current label> <cue label> <what happened>", where
@@ -150,6 +152,43 @@ void TestCueClock::tick()
     QCOMPARE(actual, trace);
     for (const int flag : speaker.flags)
         QCOMPARE(flag, SVSFlagsAsync);
+}
+
+// The time left to a head that is not due yet, so the caller can come back at
+// its moment; -1 where nothing is waiting (left untouched).
+void TestCueClock::untilDue_data()
+{
+    QTest::addColumn<QByteArray>("cue");
+    QTest::addColumn<qint64>("position");
+    QTest::addColumn<qint64>("untilDue");
+
+    QTest::newRow("10 ms before") << QByteArray("[00:00.05]a") << qint64(4990) << qint64(10);
+    QTest::newRow("1 ms before, across a minute") << QByteArray("[00:01.02]a") << qint64(61999) << qint64(1);
+    QTest::newRow("far ahead") << QByteArray("[00:00.30]a") << qint64(0) << qint64(30000);
+    QTest::newRow("due now") << QByteArray("[00:00.05]a") << qint64(5000) << qint64(-1);
+    QTest::newRow("late") << QByteArray("[00:00.05]a") << qint64(9000) << qint64(-1);
+    QTest::newRow("bad head") << QByteArray("[00:00.x]a") << qint64(0) << qint64(-1);
+    QTest::newRow("no cue") << QByteArray() << qint64(0) << qint64(-1);
+}
+
+void TestCueClock::untilDue()
+{
+    QFETCH(QByteArray, cue);
+    QFETCH(qint64, position);
+    QFETCH(qint64, untilDue);
+
+    TListBox list;
+    if (!cue.isNull())
+        list.addText(cue + '\n');
+    RecordingSpeaker speaker;
+    QLabel current;
+    QLabel cueLabel;
+    std::chrono::milliseconds left{-1};
+    try {
+        TickCueClock(list, std::chrono::milliseconds(position), speaker, current, cueLabel, &left);
+    } catch (const Error &) {
+    }
+    QCOMPARE(left.count(), untilDue);
 }
 
 QTEST_MAIN(TestCueClock)

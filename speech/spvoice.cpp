@@ -229,7 +229,9 @@ std::optional<int> TSpVoice::speak(const QString &text, int flags)
     int id = -1;
     {
         const SigpipeHold hold;
-        id = spd_say(d->connection.get(), SPD_TEXT, utf8.constData());
+        // Message priority queues a cue behind one still being spoken; text
+        // priority would cut that one off and drop the new one too.
+        id = spd_say(d->connection.get(), SPD_MESSAGE, utf8.constData());
     }
     if (id < 0) {
         // Most likely the service went away; the next call connects anew and

@@ -133,6 +133,30 @@ private slots:
         }
     }
 
+    // A cue that falls due while the one before is still being spoken waits
+    // its turn: none is cut short and none is lost.
+    void cuesSpokenTogetherAreQueued()
+    {
+        QVERIFY(m_program.install("silent.wmv",
+                                  "[00:00.01]this first cue is a long sentence that goes on well past the next two\n"
+                                  "[00:00.02]two\n[00:00.02]three\n"));
+        desktop::Recorder recorder(m_program.filePath("monitor.raw"));
+        QVERIFY(m_program.start());
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        QTest::qWait(800);
+        desktop::click(windows.first(), desktop::PlayButton);
+        QTest::qWait(9000);
+        m_program.closeAndExpectExitZero(windows.first());
+
+        // Words within a cue are closer together than the pause between two.
+        const auto speech = desktop::onsets(desktop::analyse(recorder.stop(), 3000),
+                                            [](const desktop::Window &w) { return w.rms > 300; }, 50, 200);
+        qInfo() << "speech at" << speech;
+        QCOMPARE(speech.size(), 3);
+        QVERIFY2(speech[1] - speech[0] > 2000, "the long cue was cut short");
+    }
+
     // The slider sets the loudness of the video's tone: middle, bottom, top.
     void volumeFollowsTheSlider()
     {

@@ -7,12 +7,14 @@ bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bench_build=${CUEVOX_BUILD:-$bench_root/build}
 cuevox_bin=${CUEVOX_BIN:-$bench_build/cuevox}
 
-# What the benchmarks need beyond the test packages: mpv as a peer player,
-# python3 to read the recordings, time for CPU seconds and peak memory.
+# What the benchmarks need beyond the test packages (the given ones, or all):
+# mpv as a peer player, python3 to read the recordings, time for CPU seconds
+# and peak memory.
 bench_install() {
     "$bench_root/tools/install-deps.sh" --if-missing packages.txt test-packages.txt
-    local missing="" package
-    for package in mpv python3 time; do
+    local missing="" package wanted=("$@")
+    [ $# -gt 0 ] || wanted=(mpv python3 time)
+    for package in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" \
             || missing="$missing $package"
     done

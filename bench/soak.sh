@@ -18,7 +18,7 @@ case "$minutes" in ''|*[!0-9]*|0) echo "usage: $0 [MINUTES]" >&2; exit 2 ;; esac
 length=$(( minutes * 60 ))
 growth_limit=10
 
-bench_install
+bench_install python3 time
 bench_make cuevox
 bench_services_start
 work=$bench_state/work

@@ -174,6 +174,12 @@ TSpVoice::~TSpVoice()
     // spd_open2 returns once the service answers or its start has failed.
     if (d->worker.joinable())
         d->worker.join();
+    d->collectAttempt();
+    // The service would go on with this program's queued cues after it ends.
+    if (d->connection) {
+        const SigpipeHold hold;
+        spd_cancel(d->connection.get());
+    }
 }
 
 bool TSpVoice::connected() const

@@ -1,10 +1,10 @@
 #pragma once
 
-// Stands between the program and the real speech service and notes every text
-// the program hands over (SSIP "SPEAK"), in order. The speech heard cannot
-// always tell: a text that comes while another is spoken cuts that one short.
-// It relays on a thread of its own, so a test that blocks for a moment (a
-// screenshot, xdotool) never holds the program up.
+// Stands between the program and the real speech service and notes every cue
+// text the program hands over (SSIP "SPEAK"), in order; notifications, such
+// as the silent word that warms a new connection, are not cues. It relays on
+// a thread of its own, so a test that blocks for a moment (a screenshot,
+// xdotool) never holds the program up.
 
 #include <QByteArray>
 #include <QFile>
@@ -77,6 +77,7 @@ private:
         QByteArray line; // the client's line being read
         bool inText = false;
         QByteArray text;
+        bool notification = false; // the priority the next text has
     };
 
     static sockaddr_un socketAddress(const QString &path)
@@ -172,12 +173,17 @@ private:
             QByteArray line = link.line.chopped(2);
             link.line.clear();
             if (!link.inText) {
-                if (line.trimmed().toUpper() == "SPEAK") {
+                const QByteArray command = line.simplified().toUpper();
+                if (command.startsWith("SET SELF PRIORITY "))
+                    link.notification = command.endsWith(" NOTIFICATION");
+                if (command == "SPEAK") {
                     link.inText = true;
                     link.text.clear();
                 }
             } else if (line == ".") {
                 link.inText = false;
+                if (link.notification)
+                    continue;
                 QMutexLocker lock(&m_mutex);
                 m_texts << QString::fromUtf8(link.text);
             } else {

@@ -157,6 +157,31 @@ private slots:
         QVERIFY2(speech[1] - speech[0] > 2000, "the long cue was cut short");
     }
 
+    // Speech still going when the window is closed ends with the program.
+    void closingEndsTheSpeech()
+    {
+        QVERIFY(m_program.install("silent.wmv",
+                                  "[00:00.01]this cue is a long sentence that would go on for several seconds more\n"));
+        desktop::Recorder recorder(m_program.filePath("monitor.raw"));
+        QVERIFY(m_program.start());
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        QCOMPARE(windows.size(), 1);
+        QTest::qWait(800);
+        desktop::click(windows.first(), desktop::PlayButton);
+        QTRY_COMPARE_WITH_TIMEOUT(desktop::speechOnsets(recorder.samples()).size(), 1, 10000);
+        m_program.closeAndExpectExitZero(windows.first());
+        const qint64 closedAt = recorder.elapsed();
+        QTest::qWait(2500);
+
+        const auto analysis = desktop::analyse(recorder.stop(), 3000);
+        int lastSpeech = 0;
+        for (int i = 0; i < analysis.size(); ++i)
+            if (analysis[i].rms > 300)
+                lastSpeech = i * 10;
+        QVERIFY2(lastSpeech < closedAt + 500,
+                 qPrintable(QString("speech went on %1 ms after the program ended").arg(lastSpeech - closedAt)));
+    }
+
     // The slider sets the loudness of the video's tone: middle, bottom, top.
     void volumeFollowsTheSlider()
     {

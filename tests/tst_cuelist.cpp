@@ -10,14 +10,6 @@
 [[maybe_unused]] static const bool offscreen =
     qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qputenv("QT_QPA_PLATFORM", "offscreen");
 
-#if defined(__SANITIZE_ADDRESS__)
-#define CUEVOX_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CUEVOX_ASAN 1
-#endif
-#endif
-
 using Lines = QList<QByteArray>;
 
 namespace {
@@ -50,7 +42,11 @@ private slots:
     void appendsInOrder();
     void removeHeadToEmpty();
     void textEndsAtNul();
+#ifndef CUEVOX_ASAN
+    // AddressSanitizer ends the program where an allocation fails, so this
+    // runs in the plain build only (the test command runs it there).
     void outOfMemoryKeepsLines();
+#endif
 };
 
 void TestCueList::appendsInOrder()
@@ -94,11 +90,9 @@ void TestCueList::textEndsAtNul()
     QCOMPARE(Items(list), (Lines{"a", "b"}));
 }
 
+#ifndef CUEVOX_ASAN
 void TestCueList::outOfMemoryKeepsLines()
 {
-#ifdef CUEVOX_ASAN
-    QSKIP("AddressSanitizer stops the program instead of failing the allocation");
-#else
     TListBox list;
     list.addText("kept 1\nkept 2");
     // A line per byte: the line table needs 16 times the text, far over the limit.
@@ -121,8 +115,8 @@ void TestCueList::outOfMemoryKeepsLines()
     QVERIFY(::setrlimit(RLIMIT_AS, &previous) == 0);
     QCOMPARE(error, "Unable to insert a line");
     QCOMPARE(Items(list), (Lines{"kept 1", "kept 2"}));
-#endif
 }
+#endif
 
 QTEST_MAIN(TestCueList)
 #include "tst_cuelist.moc"

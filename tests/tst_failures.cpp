@@ -9,7 +9,7 @@
 #include <QtTest>
 
 // The real executable on the test desktop, given what goes wrong for real
-// users: absurd scripts, no sound server, a read-only mind.
+// users: absurd scripts, no sound server; and it must write no file.
 class TestFailures : public QObject
 {
     Q_OBJECT

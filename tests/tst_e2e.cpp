@@ -57,6 +57,21 @@ private slots:
         QVERIFY(m_soundDelay >= 0 && m_soundDelay < 200);
     }
 
+    // Starts the installed program (the recording already running), waits
+    // for its window and, once it has settled, presses Play. Returns the
+    // window, or nothing when none came.
+    QString startAndPlay()
+    {
+        if (!m_program.start())
+            return {};
+        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
+        if (windows.size() != 1)
+            return {};
+        QTest::qWait(800);
+        desktop::click(windows.first(), desktop::PlayButton);
+        return windows.first();
+    }
+
     void init()
     {
         const QString why = desktop::unavailable();
@@ -103,17 +118,14 @@ private slots:
         QVERIFY(m_program.install("beeps.wmv",
                                   "[00:00.01]one\n[00:00.03]two\n[00:00.05]three\n[00:00.07]four\n[00:00.09]five\n"));
         desktop::Recorder recorder(m_program.filePath("monitor.raw"));
-        QVERIFY(m_program.start());
-        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
-        QCOMPARE(windows.size(), 1);
-        QTest::qWait(800);
-        desktop::click(windows.first(), desktop::PlayButton);
+        const QString window = startAndPlay();
+        QVERIFY2(!window.isEmpty(), "no window came");
         QTRY_COMPARE_WITH_TIMEOUT(desktop::speechOnsets(recorder.samples()).size(), 2, 10000);
-        desktop::click(windows.first(), desktop::PauseButton);
+        desktop::click(window, desktop::PauseButton);
         QTest::qWait(1500);
-        desktop::click(windows.first(), desktop::PauseButton);
+        desktop::click(window, desktop::PauseButton);
         QTest::qWait(8000);
-        m_program.closeAndExpectExitZero(windows.first());
+        m_program.closeAndExpectExitZero(window);
 
         const auto samples = recorder.stop();
         const auto beeps = desktop::beepOnsets(samples);
@@ -141,13 +153,10 @@ private slots:
                                   "[00:00.01]this first cue is a long sentence that goes on well past the next two\n"
                                   "[00:00.02]two\n[00:00.02]three\n"));
         desktop::Recorder recorder(m_program.filePath("monitor.raw"));
-        QVERIFY(m_program.start());
-        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
-        QCOMPARE(windows.size(), 1);
-        QTest::qWait(800);
-        desktop::click(windows.first(), desktop::PlayButton);
+        const QString window = startAndPlay();
+        QVERIFY2(!window.isEmpty(), "no window came");
         QTest::qWait(9000);
-        m_program.closeAndExpectExitZero(windows.first());
+        m_program.closeAndExpectExitZero(window);
 
         // Words within a cue are closer together than the pause between two.
         const auto speech = desktop::onsets(desktop::analyse(recorder.stop(), 3000),
@@ -163,13 +172,10 @@ private slots:
         QVERIFY(m_program.install("silent.wmv",
                                   "[00:00.01]this cue is a long sentence that would go on for several seconds more\n"));
         desktop::Recorder recorder(m_program.filePath("monitor.raw"));
-        QVERIFY(m_program.start());
-        const QStringList windows = desktop::waitForWindows("Cuevox", 1);
-        QCOMPARE(windows.size(), 1);
-        QTest::qWait(800);
-        desktop::click(windows.first(), desktop::PlayButton);
+        const QString window = startAndPlay();
+        QVERIFY2(!window.isEmpty(), "no window came");
         QTRY_COMPARE_WITH_TIMEOUT(desktop::speechOnsets(recorder.samples()).size(), 1, 10000);
-        m_program.closeAndExpectExitZero(windows.first());
+        m_program.closeAndExpectExitZero(window);
         const qint64 closedAt = recorder.elapsed();
         QTest::qWait(2500);
 
